@@ -1,0 +1,1 @@
+// editor.cpp - the line editor: state, display, key loop and editing commands.
