@@ -383,3 +383,24 @@ TEST_F(Console, TrackedCursorMovesWithoutWritingAnything) {
 }
 
 }  // namespace
+
+namespace {
+
+// Text typed on the scripted keyboard comes back byte for byte, with modifiers,
+// control characters and named keys as the editor receives them.
+TEST(ScriptedKeyboard, TypedTextAndNamedKeysReadBack) {
+    scripted_reset();
+    alt_code_active = false;
+    alt_code_value = 0;
+    console_init();
+    const std::string text = "Hi! a~Z{}|:\"<>?\x03\x15\x1b\b\t\r";
+    scripted_type(text);
+    scripted_push_named_key(ScriptedKey::home);
+    scripted_push_named_key(ScriptedKey::left, LEFT_CTRL_PRESSED);
+    scripted_push_named_key(ScriptedKey::f12, SHIFT_PRESSED);
+    std::vector<int> expected(text.begin(), text.end());
+    expected.insert(expected.end(), {0, 71, 0, 115, 0, 136});
+    EXPECT_EQ(drain(), expected);
+}
+
+}  // namespace
