@@ -330,6 +330,7 @@ TEST(EditLine, KeysThatDoNothing) {
         {"a character on a full text, overtype at the end", {.capacity = 3, .overtype = true},
          "abc", "x"},
         {"non-digits in numeric mode", {.numeric = true}, "12", "a -.,{c200}"},
+        {"Ins pressed twice", {.at_start = true}, "abc", "{Ins}{Ins}"},
     };
     for (const NoOpCase& c : cases) {
         SCOPED_TRACE(c.name);
