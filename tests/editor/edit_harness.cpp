@@ -5,6 +5,7 @@
 #include "console/output.h"
 #include "platform/scripted/scripted_console.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -130,7 +131,9 @@ EditRun run_edit(const Layout& layout, const Mode& mode, const std::string& init
     run_layout = layout;
     run_mode = mode;
     std::memset(run_buffer, 0, sizeof run_buffer);
-    std::strncpy(run_buffer, initial.c_str(), sizeof run_buffer - 1);
+    // An initial value of TEXT_BUFFER_SIZE characters or more fills the whole buffer
+    // and leaves it without an ending zero.
+    std::memcpy(run_buffer, initial.data(), std::min(initial.size(), sizeof run_buffer));
     run_accepted = false;
     queue_keys(typed_ahead, false);
     queue_keys(keys, true);

@@ -35,7 +35,8 @@ struct EditRun {
 // Resets the scripted console to layout and fills every cell but the last with '.',
 // so that any cell the editor writes (a blank too) shows. Then runs edit_line from
 // the layout's start cell on initial, with the keys (see queue_keys) arriving once
-// editing has begun. typed_ahead keys are queued before edit_line is called.
+// editing has begun. typed_ahead keys are queued before edit_line is called. An
+// initial value of TEXT_BUFFER_SIZE characters or more leaves the buffer without its zero.
 EditRun run_edit(const Layout& layout, const Mode& mode, const std::string& initial,
                  const std::string& keys, const std::string& typed_ahead = "");
 

@@ -260,6 +260,35 @@ TEST(EditLine, LongestLine) {
     EXPECT_EQ(cells(layout.x, layout.y, 2041), line + ".");
 }
 
+// A capacity outside 0..2048 or a buffer without its ending zero cannot make the
+// editor go beyond its 2048 characters.
+TEST(EditLine, CallerSlipsStayWithinTheBuffers) {
+    const Layout layout{80, 30, 0, 1};
+    struct SlipCase {
+        const char* name;
+        Mode mode;
+        std::string initial;
+        size_t length;  // the text's length afterwards
+        int capacity;   // the capacity the editor works with
+    };
+    const SlipCase cases[] = {
+        {"a capacity above 2048 holds 2048 characters", {.capacity = 5000},
+         std::string(2048, 'a'), 2048, 2048},
+        {"a negative capacity holds nothing", {.capacity = -1}, "abc", 0, 0},
+        {"a buffer without its zero is read as its first 2048 characters",
+         {.capacity = 2048, .upper = true}, std::string(2100, 'a'), 2048, 2048},
+    };
+    for (const SlipCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EditRun run = run_edit(layout, c.mode, c.initial, "xy");
+        ASSERT_EQ(run.status, SCRIPTED_STARVED);
+        EXPECT_EQ(std::string(editor_state().text).size(), c.length);
+        EXPECT_EQ(editor_state().capacity, c.capacity);
+        EXPECT_EQ(cells(layout.x, layout.y, static_cast<int>(c.length) + 1),
+                  std::string(c.length, c.mode.upper ? 'A' : 'a') + ".");
+    }
+}
+
 // Edits that end with Enter or Ctrl+C, on a 10-cell row begun in column 5, so that
 // where the cursor stood before the line end shows in the row the line end leads to.
 TEST(EditLine, EnterAndCtrlC) {
