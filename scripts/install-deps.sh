@@ -6,7 +6,7 @@ set -euo pipefail
 
 want=(g++ cmake make libgtest-dev libgmock-dev)
 if [[ "${1:---all}" == "--all" ]]; then
-  want+=(g++-mingw-w64-x86-64 wine64 xvfb xdotool libvterm-dev)
+  want+=(g++-mingw-w64-x86-64 wine64 xvfb xdotool libvterm-dev pkg-config)
 fi
 
 missing=()

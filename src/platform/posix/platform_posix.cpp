@@ -493,6 +493,7 @@ void platform_start(int argc, char** argv) {
     saved_argv = argv;
     signal(SIGPIPE, SIG_IGN);
     find_module_path();
+    facts_known = false;
     learn_terminal();
 }
 
@@ -793,7 +794,8 @@ static int descriptor(FileHandle handle) { return static_cast<int>(handle) - 1; 
 FileHandle platform_file_create(const char* name, uint32_t* error) {
     int fd = open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
-        *error = windows_error(errno);
+        // With O_CREAT a missing name is a missing folder on its path.
+        *error = errno == ENOENT ? 3 : windows_error(errno);
         return 0;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
@@ -821,9 +823,29 @@ bool platform_file_write(FileHandle handle, const char* data, uint32_t size) {
 
 void platform_file_close(FileHandle handle) { close(descriptor(handle)); }
 
+// Whether the folder name lies in exists (the current folder for a bare name).
+static bool parent_folder_exists(const char* name) {
+    const char* slash = strrchr(name, '/');
+    if (slash == nullptr) {
+        return true;
+    }
+    char folder[PATH_MAX];
+    size_t length = slash == name ? 1 : static_cast<size_t>(slash - name);
+    if (length >= sizeof folder) {
+        return false;
+    }
+    memcpy(folder, name, length);
+    folder[length] = '\0';
+    struct stat info;
+    return stat(folder, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Deletes name. A missing file is ERROR_FILE_NOT_FOUND (2), a missing folder on
+// its path ERROR_PATH_NOT_FOUND (3), as the two are told apart on Windows.
 bool platform_file_delete(const char* name, uint32_t* error) {
     if (unlink(name) != 0) {
-        *error = windows_error(errno);
+        int failure = errno;
+        *error = failure == ENOENT && !parent_folder_exists(name) ? 3 : windows_error(failure);
         return false;
     }
     return true;
