@@ -27,8 +27,8 @@ constexpr int32_t MAX_CALL_LINES = 257;
 // (innermost first) and an empty line, then ends the process. Addresses are offsets
 // into the program's image as 8 capital hex digits, so that addr2line on the
 // unstripped build names each place. The report is reached through check_output, so
-// the place where the failure was found is the frame just outside check_output: the
-// output statement that checked. The exit status is number modulo 256, but never 0:
+// the place where the failure was found is the call of check_output in the frame
+// just outside it: the output statement that checked. The exit status is number modulo 256, but never 0:
 // a failure must not read as success to the calling batch file.
 void report_io_failure(uint16_t number) {
     void* checker = __builtin_return_address(0);
@@ -45,7 +45,9 @@ void report_io_failure(uint16_t number) {
             break;
         }
     }
-    uint32_t place = platform_image_offset(place_address);
+    // A return address points after its call; one byte back lies inside the call, so
+    // that the place names the statement that checked rather than the one after it.
+    uint32_t place = platform_image_offset(static_cast<const char*>(place_address) - 1);
 
     char line[64];
     int length = std::snprintf(line, sizeof line, "Runtime error %u at 0x%08X\r\n",

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ struct SplitCase {
     std::string command_line;
     std::vector<std::string> expected;
 };
+
+// Cases print as their names in test listings.
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
 
 class SplitCommandLine : public testing::TestWithParam<SplitCase> {};
 
@@ -128,6 +132,9 @@ struct ScanCase {
     const char* spec = OPTION_SPEC;
 };
 
+// Cases print as their names in test listings.
+void PrintTo(const ScanCase& c, std::ostream* os) { *os << c.name; }
+
 // Runs the scanner over arguments until END_OF_OPTIONS (or a runaway of 50 calls).
 std::vector<Delivered> scan(const std::vector<std::string>& arguments, const char* spec) {
     std::vector<std::string> all{"kestin"};
@@ -210,6 +217,8 @@ struct IntegerCase {
     bool ok;
     int32_t value;
 };
+
+void PrintTo(const IntegerCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
 
 class ParseInteger : public testing::TestWithParam<IntegerCase> {};
 

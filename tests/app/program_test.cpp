@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,9 @@ struct EarlyEndCase {
     int status;
     const std::string* output;
 };
+
+// Cases print as their names in test listings.
+void PrintTo(const EarlyEndCase& c, std::ostream* os) { *os << c.name; }
 
 class EarlyEnd : public Program, public testing::WithParamInterface<EarlyEndCase> {};
 
@@ -174,6 +178,9 @@ struct SettingsCase {
     const char* flags;  // letters of the flags set: b m n o u
 };
 
+// Cases print as their names in test listings.
+void PrintTo(const SettingsCase& c, std::ostream* os) { *os << c.name; }
+
 class SettingsFromOptions : public Program, public testing::WithParamInterface<SettingsCase> {};
 
 TEST_P(SettingsFromOptions, AreSetInCommandLineOrder) {
@@ -240,6 +247,9 @@ struct EnvironmentCase {
     const char* value;  // nullptr: no such variable
     std::string expected;
 };
+
+// Cases print as their names in test listings.
+void PrintTo(const EnvironmentCase& c, std::ostream* os) { *os << c.name; }
 
 class EnvironmentValue : public Program, public testing::WithParamInterface<EnvironmentCase> {};
 
@@ -316,6 +326,9 @@ struct DeleteCase {
     std::string keys;
     int status;
 };
+
+// Cases print as their names in test listings.
+void PrintTo(const DeleteCase& c, std::ostream* os) { *os << c.name; }
 
 class LineNotSet : public Program, public testing::WithParamInterface<DeleteCase> {};
 
@@ -428,6 +441,9 @@ struct DeleteFailureCase {
     int status;
 };
 
+// Cases print as their names in test listings.
+void PrintTo(const DeleteFailureCase& c, std::ostream* os) { *os << c.name; }
+
 class DeleteFailure : public Program, public testing::WithParamInterface<DeleteFailureCase> {};
 
 // A failed delete reports its number and ends with it as status, never with 0.
@@ -480,6 +496,9 @@ struct ReportLimitCase {
     int depth;
     int call_lines;
 };
+
+// Cases print as their names in test listings.
+void PrintTo(const ReportLimitCase& c, std::ostream* os) { *os << c.name; }
 
 class ReportLimit : public Program, public testing::WithParamInterface<ReportLimitCase> {};
 
