@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -528,6 +529,19 @@ TEST_F(Terminal, InputFromAPipeAsksTheTerminalNothing) {
     EXPECT_TRUE(same_mode(terminal_mode(s), s.original_mode));
 }
 
+TEST_F(Terminal, ADumbTerminalIsWrittenToAsAStream) {
+    Options options;
+    options.environment = {{"TERM", "dumb"}};
+    start(s, {"text:ab", "where", "key"}, options);
+    EXPECT_EQ(next_report(s), "ready 80x25");
+    EXPECT_EQ(next_report(s), "written");
+    EXPECT_EQ(next_report(s), "at 3,1");
+    send(s, "z");
+    EXPECT_EQ(next_report(s), "key 122");
+    EXPECT_TRUE(WIFEXITED(finish(s)));
+    EXPECT_EQ(s.terminal_output, "ab");
+}
+
 TEST_F(Terminal, OutputToAPipeGetsTheBytesAsTheyAre) {
     Options options;
     options.ends = Ends::output_pipe;
@@ -652,6 +666,91 @@ TEST_F(Terminal, TheEditorEditsALineThatWrapsAcrossTheRightEdge) {
     EXPECT_EQ(next_report(s), "line 1 X123456789abcdefghij\xe9");
     EXPECT_TRUE(WIFEXITED(finish(s)));
     EXPECT_EQ(row_text(s, 2), "efghij\u00e9");
+}
+
+// ---------------------------------------------------------------------------
+// The program itself
+
+// A folder for the program's output file, removed at the end.
+class Program : public Terminal {
+protected:
+    std::string folder;
+    void SetUp() override {
+        char pattern[] = "/tmp/kestin-terminal-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder = pattern;
+    }
+    void TearDown() override {
+        Terminal::TearDown();
+        std::string command = "rm -rf '" + folder + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+    std::string output_file() {
+        std::ifstream file(folder + "/out.bat", std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        return text;
+    }
+    bool output_file_exists() { return access((folder + "/out.bat").c_str(), F_OK) == 0; }
+    Options program_options(const std::string& value) {
+        Options options;
+        options.program = KESTIN_PATH;
+        options.directory = folder;
+        options.environment = {{"NAME", value}};
+        return options;
+    }
+};
+
+TEST_F(Program, EditsTheValueWhereThePromptEndsAndWritesTheBatchFile) {
+    Options options = program_options("Bob");
+    options.prefill = "$ kestin\r\n";
+    start(s, {"-v", "name", "-f", "out.bat", "-p", "Name: "}, options);
+    ASSERT_TRUE(wait_until(s, [&] { return row_text(s, 1) == "Name: Bob" && model_cursor(s) == "10,2"; }))
+        << row_text(s, 1) << " " << model_cursor(s);
+    ASSERT_FALSE(same_mode(terminal_mode(s), s.original_mode));
+    for (int i = 0; i < 3; i++) {
+        vterm_keyboard_key(s.vt, VTERM_KEY_BACKSPACE, VTERM_MOD_NONE);
+    }
+    for (uint32_t c : {0x41u, 0x6Cu, 0x69u, 0x63u, 0x65u, 0xE9u}) {  // Aliceé
+        vterm_keyboard_unichar(s.vt, c, VTERM_MOD_NONE);
+    }
+    ASSERT_TRUE(wait_until(s, [&] { return row_text(s, 1) == "Name: Alice\u00e9"; })) << row_text(s, 1);
+    vterm_keyboard_key(s.vt, VTERM_KEY_ENTER, VTERM_MOD_NONE);
+    int status = finish(s);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(output_file(), "SET NAME=Alice\xe9\r\n");
+    EXPECT_EQ(model_cursor(s), "1,3");
+    EXPECT_TRUE(same_mode(terminal_mode(s), s.original_mode));
+}
+
+TEST_F(Program, CtrlCAbandonsTheLineAndPutsTheTerminalBack) {
+    start(s, {"-v", "name", "-f", "out.bat", "-p", "Name: "}, program_options("Bob"));
+    ASSERT_TRUE(wait_until(s, [&] { return row_text(s, 0) == "Name: Bob"; })) << row_text(s, 0);
+    vterm_keyboard_unichar(s.vt, 'c', VTERM_MOD_CTRL);
+    int status = finish(s);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_FALSE(output_file_exists());
+    EXPECT_TRUE(same_mode(terminal_mode(s), s.original_mode));
+}
+
+TEST_F(Program, ALongValueOnTheLastRowWrapsAndScrollsAndEditsInPlace) {
+    Options options = program_options("0123456789abcdefghijklmnopqrst");
+    options.prefill = "\x1b[6;1H$ ";
+    start(s, {"-v", "name", "-f", "out.bat", "-p", "> "}, options);
+    // "$ > " and 30 characters fill the last row and part of a second one that the screen scrolled up for.
+    ASSERT_TRUE(wait_until(s, [&] { return row_text(s, 5) == "ghijklmnopqrst"; }))
+        << row_text(s, 4) << "|" << row_text(s, 5);
+    EXPECT_EQ(row_text(s, 4), "$ > 0123456789abcdef");
+    ASSERT_TRUE(wait_until(s, [&] { return model_cursor(s) == "15,6"; })) << model_cursor(s);
+    vterm_keyboard_key(s.vt, VTERM_KEY_HOME, VTERM_MOD_NONE);
+    ASSERT_TRUE(wait_until(s, [&] { return model_cursor(s) == "5,5"; })) << model_cursor(s);
+    vterm_keyboard_key(s.vt, VTERM_KEY_END, VTERM_MOD_CTRL);
+    ASSERT_TRUE(wait_until(s, [&] { return row_text(s, 4) == "$ >" && row_text(s, 5).empty(); }))
+        << row_text(s, 4) << "|" << row_text(s, 5);
+    vterm_keyboard_unichar(s.vt, 'x', VTERM_MOD_NONE);
+    vterm_keyboard_key(s.vt, VTERM_KEY_ENTER, VTERM_MOD_NONE);
+    int status = finish(s);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(output_file(), "SET NAME=x\r\n");
 }
 
 }  // namespace
