@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds kestin and kestin.exe, and runs every test layer
-# from CTest: unit tests, process tests of both programs, terminal and Wine tests.
+# from CTest: unit tests, process tests of both programs, terminal and Wine tests;
+# then the unit, process and fault tests once more on a build under AddressSanitizer
+# and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,3 +14,9 @@ cmake --build --preset windows -j "$jobs"
 cmake --preset native -DKESTIN_WINDOWS_EXE="$PWD/build/windows/kestin.exe"
 cmake --build --preset native -j "$jobs"
 ctest --preset native -j "$jobs"
+
+# The sanitizer build: the program and the test programs only (the Wine tests of
+# kestin.exe are not repeated, as no kestin.exe is named to it).
+cmake --preset sanitize
+cmake --build --preset sanitize -j "$jobs"
+ctest --preset sanitize -j "$jobs"

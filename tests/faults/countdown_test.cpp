@@ -47,6 +47,9 @@ const Scenario SCENARIOS[] = {
     {"stream_empty_line", {"-v", "name", "-f", "out.bat"}, "abc", "\x1b\r", false},
 };
 
+// Test names show the scenario by its name.
+void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
+
 // The state of the output file after a run.
 struct FileState {
     bool exists;
