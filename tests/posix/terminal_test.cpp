@@ -74,6 +74,7 @@ struct Options {
     Ends ends = Ends::terminal;
     std::string program = KEY_VIEWER_PATH;
     std::string directory;  // working directory of the program ("" to keep)
+    bool as_job = false;    // run as a shell runs a job: its own process group, in the foreground
     std::vector<std::pair<std::string, std::string>> environment;
 };
 
@@ -134,6 +135,30 @@ void start(Session& s, const std::vector<std::string>& args, const Options& opti
             argv.push_back(arg.data());
         }
         argv.push_back(nullptr);
+        if (options.as_job) {
+            // The session leader plays the shell: the program runs in a process
+            // group of its own in the foreground, so that a stop signal really
+            // stops it (an orphaned process group is never stopped). The shell
+            // reports the program's id and ends as the program ends.
+            signal(SIGTTOU, SIG_IGN);
+            pid_t job = fork();
+            if (job == 0) {
+                setpgid(0, 0);
+                tcsetpgrp(0, getpid());
+                signal(SIGTTOU, SIG_DFL);
+                execv(argv[0], argv.data());
+                _exit(127);
+            }
+            setpgid(job, job);
+            tcsetpgrp(0, job);
+            std::string line = "job " + std::to_string(job) + "\n";
+            ssize_t ignored = write(2, line.data(), line.size());
+            (void)ignored;
+            int job_status = 0;
+            while (waitpid(job, &job_status, 0) != job) {
+            }
+            _exit(WIFEXITED(job_status) ? WEXITSTATUS(job_status) : 128 + WTERMSIG(job_status));
+        }
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -587,6 +612,34 @@ TEST_F(Terminal, SignalsFromOutsideEndTheProgramAfterTheModeIsPutBack) {
         EXPECT_TRUE(same_mode(terminal_mode(run), run.original_mode));
         close_session(run);
     }
+}
+
+// The state letter of a process (R running, S sleeping, T stopped ...).
+char process_state(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    size_t end = text.rfind(')');
+    return end != std::string::npos && end + 2 < text.size() ? text[end + 2] : '?';
+}
+
+TEST_F(Terminal, AStopFromOutsideLendsTheTerminalBackUntilTheProgramContinues) {
+    Options options;
+    options.as_job = true;
+    start(s, {"key"}, options);
+    std::string job_line = next_report(s);
+    ASSERT_EQ(job_line.rfind("job ", 0), 0u) << job_line;
+    pid_t job = static_cast<pid_t>(std::stol(job_line.substr(4)));
+    ASSERT_EQ(next_report(s), "ready 20x6");
+    struct termios raw = terminal_mode(s);
+    kill(job, SIGTSTP);
+    ASSERT_TRUE(wait_until(s, [&] { return process_state(job) == 'T'; })) << process_state(job);
+    EXPECT_TRUE(same_mode(terminal_mode(s), s.original_mode));
+    kill(job, SIGCONT);
+    ASSERT_TRUE(wait_until(s, [&] { return same_mode(terminal_mode(s), raw); }));
+    send(s, "k");
+    EXPECT_EQ(next_report(s), "key 107");
+    int status = finish(s);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(Terminal, ACrashPutsTheModeBackToo) {

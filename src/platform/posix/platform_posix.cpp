@@ -162,9 +162,53 @@ static void restore_and_end(int signal_number) {
     errno = saved_errno;
 }
 
-// Installs restore_and_end for each ending signal whose action is still the
-// default: an ignored signal stays ignored (nohup, background jobs) and a handler
-// somebody else installed (a sanitizer's) stays in place.
+// The raw mode as set, for a return from a stop.
+static struct termios raw_mode;
+
+// A stop sent from outside (SIGTSTP; Ctrl+Z itself is a key in raw mode): the
+// terminal gets its own mode back for the shell while the process is stopped,
+// and raw mode again when it continues. Only async-signal-safe calls are used.
+static void restore_and_stop(int signal_number) {
+    int saved_errno = errno;
+    bool was_raw = terminal_raw != 0;
+    restore_terminal();
+    struct sigaction stop;
+    struct sigaction mine;
+    memset(&stop, 0, sizeof stop);
+    stop.sa_handler = SIG_DFL;
+    sigemptyset(&stop.sa_mask);
+    sigaction(signal_number, &stop, &mine);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, signal_number);
+    sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
+    raise(signal_number);  // the process stops here until it is continued
+    sigaction(signal_number, &mine, nullptr);
+    if (was_raw) {
+        terminal_raw = 1;
+        tcsetattr(STDIN_FILENO, TCSANOW, &raw_mode);
+    }
+    errno = saved_errno;
+}
+
+// Installs handler for signal_number when its action is still the default: an
+// ignored signal stays ignored (nohup, background jobs) and a handler somebody
+// else installed (a sanitizer's) stays in place.
+static void take_signal(int signal_number, void (*handler)(int), int flags) {
+    struct sigaction current;
+    if (sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL ||
+        (current.sa_flags & SA_SIGINFO) != 0) {
+        return;
+    }
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = flags;
+    sigaction(signal_number, &action, nullptr);
+}
+
+// Installs the handlers that put the terminal's mode back, once.
 static void install_signal_handlers() {
     static bool installed = false;
     if (installed) {
@@ -172,18 +216,9 @@ static void install_signal_handlers() {
     }
     installed = true;
     for (int signal_number : ENDING_SIGNALS) {
-        struct sigaction current;
-        if (sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL ||
-            (current.sa_flags & SA_SIGINFO) != 0) {
-            continue;
-        }
-        struct sigaction action;
-        memset(&action, 0, sizeof action);
-        action.sa_handler = restore_and_end;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND | SA_NODEFER;
-        sigaction(signal_number, &action, nullptr);
+        take_signal(signal_number, restore_and_end, SA_RESETHAND | SA_NODEFER);
     }
+    take_signal(SIGTSTP, restore_and_stop, SA_RESTART);
 }
 
 // Saves the terminal's own mode once.
@@ -206,14 +241,14 @@ static void enter_raw_mode() {
         return;
     }
     install_signal_handlers();
-    struct termios raw = original_mode;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | PARMRK);
-    raw.c_iflag |= IGNBRK;
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
+    raw_mode = original_mode;
+    raw_mode.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    raw_mode.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | PARMRK);
+    raw_mode.c_iflag |= IGNBRK;
+    raw_mode.c_cc[VMIN] = 1;
+    raw_mode.c_cc[VTIME] = 0;
     terminal_raw = 1;
-    tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    tcsetattr(STDIN_FILENO, TCSANOW, &raw_mode);
 }
 
 // ---------------------------------------------------------------------------
