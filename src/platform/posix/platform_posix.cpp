@@ -454,8 +454,9 @@ static void out_cell(const char* bytes, size_t size) {
     }
 }
 
-// How long the terminal has to answer the cursor-position question.
-constexpr int64_t CURSOR_REPORT_TIMEOUT_NS = 500LL * 1000 * 1000;
+// How long the terminal has to answer the cursor-position question: long enough
+// for a slow remote link, paid in full only by a terminal that never answers.
+constexpr int64_t CURSOR_REPORT_TIMEOUT_NS = 1000LL * 1000 * 1000;
 
 // Reads the screen size and asks the terminal once where its cursor is: ESC [ 6 n
 // (DSR), answered by ESC [ row ; column R (CPR). Keys typed meanwhile stay in the
