@@ -553,7 +553,8 @@ group_failures() {
     run -v name -f /dev/full
     expect_status 101
     expect_report 101
-    if command -v addr2line >/dev/null && file -L "${program[-1]}" 2>/dev/null | grep -q 'not stripped'; then
+    if command -v addr2line >/dev/null && command -v readelf >/dev/null &&
+        readelf -S "${program[-1]}" 2>/dev/null | grep -q '\.debug_line'; then
         local where
         where=$(addr2line -f -C -e "${program[-1]}" "0x$report_place" 2>/dev/null | tr '\n' ' ')
         [[ "$where" == *src/app/* ]] || fail "addr2line names '$where' for 0x$report_place"
