@@ -476,6 +476,18 @@ TEST_F(Terminal, ARowFilledToItsLastColumnLeavesTheCursorOnTheNextRowAsTheConsol
     EXPECT_EQ(model_cursor(s), "1,2");
 }
 
+TEST_F(Terminal, ALineEndGoesOutOnceAndAMoveToTheCursorsOwnCellWritesNothing) {
+    start(s, {"text:ab\\x0d\\x0a", "move:1,2", "where"});
+    EXPECT_EQ(next_report(s), "ready 20x6");
+    EXPECT_EQ(next_report(s), "written");
+    EXPECT_EQ(next_report(s), "at 1,2");
+    EXPECT_TRUE(WIFEXITED(finish(s)));
+    // Output processing is off in raw mode, so the terminal adds no CR of its own.
+    EXPECT_NE(s.terminal_output.find("ab\r\n"), std::string::npos);
+    EXPECT_EQ(s.terminal_output.find("\r\r"), std::string::npos);
+    EXPECT_EQ(s.terminal_output.find("\x1b[2;1H"), std::string::npos);
+}
+
 TEST_F(Terminal, WritingPastTheLastRowScrollsTheScreen) {
     Options options;
     options.prefill = "row1\r\nrow2\r\nrow3\r\nrow4\r\nrow5\r\nrow6";

@@ -235,7 +235,9 @@ static bool save_original_mode() {
 // Raw mode: every key arrives at once as it is typed, nothing is echoed, and no
 // key raises a signal (Ctrl+C is the byte 3, Ctrl+Z and Ctrl+\ are plain control
 // keys), flow control is off (Ctrl+S, Ctrl+Q are keys), CR stays CR, and a break
-// on the line is ignored. Output processing stays as it was.
+// on the line is ignored. Output processing is off too: the bytes written to the
+// screen already say exactly where the cursor goes (LF is written as CR LF where
+// needed), so the terminal must not add a CR of its own.
 static void enter_raw_mode() {
     if (!save_original_mode()) {
         return;
@@ -245,6 +247,7 @@ static void enter_raw_mode() {
     raw_mode.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     raw_mode.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | PARMRK);
     raw_mode.c_iflag |= IGNBRK;
+    raw_mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     raw_mode.c_cc[VMIN] = 1;
     raw_mode.c_cc[VTIME] = 0;
     terminal_raw = 1;
@@ -619,6 +622,11 @@ void platform_set_cursor(int16_t x, int16_t y) {
     learn_screen();
     int32_t column = x < 0 ? 0 : (x >= screen_columns ? screen_columns - 1 : x);
     int32_t row = y < 0 ? 0 : (y >= screen_rows ? screen_rows - 1 : y);
+    // The terminal's cursor always stands on the tracked cell (no deferred wrap is
+    // ever left pending), so a move to where it already is writes nothing.
+    if (column == tracked_x && row == tracked_y) {
+        return;
+    }
     tracked_x = column;
     tracked_y = row;
     out_cursor_position(column, row);
@@ -714,7 +722,12 @@ bool platform_write_stdout(const char* data, uint32_t size) {
                 tracked_x = 0;
                 break;
             case '\n':
-                out_put("\r\n", 2);
+                // The console's LF also returns to column 1; after a CR the LF alone does.
+                if (tracked_x == 0) {
+                    out_put("\n", 1);
+                } else {
+                    out_put("\r\n", 2);
+                }
                 tracked_x = 0;
                 track_line_feed();
                 break;
