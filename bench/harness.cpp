@@ -64,6 +64,7 @@ struct Options {
     bool callgrind = true;         // count instructions with valgrind's callgrind
     std::vector<std::string> only; // run only these programs (by name)
     std::string show;              // debug: run one session of this program and print its screens
+    std::vector<std::pair<std::string, std::string>> also;  // further kestin builds to compare: name, path
 };
 
 Options options;
@@ -176,6 +177,10 @@ void make_candidates() {
         {"python", Kind::python, "/usr/bin/python3", "`python3 -c` with `input()`, readline prefill by `set_startup_hook` + `insert_text`", "\x01", ""},
         {"floor", Kind::floor, options.floor, "static C program: one write of prompt and value, then the tty's own line input", "", ""},
     };
+    for (size_t i = 0; i < options.also.size(); ++i)
+        all.insert(all.begin() + 1 + static_cast<long>(i),
+                   Candidate{options.also[i].first, Kind::kestin, options.also[i].second,
+                             "another build of kestin: " + options.also[i].second, "", ""});
     for (Candidate& c : all) {
         if (!options.only.empty() && std::find(options.only.begin(), options.only.end(), c.name) == options.only.end())
             continue;
@@ -184,7 +189,7 @@ void make_candidates() {
             continue;
         }
         switch (c.kind) {
-        case Kind::kestin: c.version = "this tree"; break;
+        case Kind::kestin: c.version = c.name == "kestin" ? "this tree" : "comparison build"; break;
         case Kind::bash: c.version = first_line_of("/bin/bash --version"); break;
         case Kind::zsh: c.version = first_line_of("/usr/bin/zsh --version"); break;
         case Kind::fish: c.version = first_line_of("/usr/bin/fish --version"); break;
@@ -508,6 +513,7 @@ struct Results {
     std::vector<double> idle_us_per_s, wakeups_per_s;
     std::vector<double> hwm_kb;
     int64_t instructions = -1;        // callgrind, scripted edit in the terminal
+    int64_t stream_instructions = -1; // callgrind, the same edit as a key-byte stream (kestin only)
     std::vector<std::string> failures;
 };
 
@@ -615,11 +621,19 @@ void measure_echo(const Candidate& c, bool at_start) {
         wait_quiet(s, options.quiet_ms, 2000);
     }
 
+    // On the long value, letters and Backspaces alternate: the value stays within
+    // every program's length limit (Kestin takes at most 2040 characters) and each
+    // key still redraws the whole rest of the line.
     std::vector<double> full, first;
     std::string typed;
     for (int i = 0; i < ECHO_KEYS; ++i) {
         char key = static_cast<char>('a' + i % 26);
-        typed.push_back(key);
+        if (at_start && i % 2 == 1) {
+            key = '\x7f';
+            typed.pop_back();
+        } else {
+            typed.push_back(key);
+        }
         s.received.clear();
         int64_t before = s.last_data;
         int64_t sent = type(s, std::string(1, key));
@@ -628,7 +642,8 @@ void measure_echo(const Candidate& c, bool at_start) {
         while (s.last_data == before && !s.hung_up && now_ns() - sent < 1000000000LL) pump_one(s, 1000);
         if (s.last_data != before) first_at = s.last_data;
         int64_t last_at = wait_quiet(s, options.quiet_ms, 5000);
-        if (first_at < 0 || s.received.find(key) == std::string::npos) {
+        bool echoed = key == '\x7f' ? !s.received.empty() : s.received.find(key) != std::string::npos;
+        if (first_at < 0 || !echoed) {
             r.failures.push_back(std::string("no echo for a key") + (at_start ? " (long value)" : ""));
             continue;
         }
@@ -791,7 +806,7 @@ const Candidate* find_candidate(const std::string& name) {
     return nullptr;
 }
 
-void report(const std::string& load_start, int64_t stream_instructions, double minutes) {
+void report(const std::string& load_start, double minutes) {
     char date[64];
     time_t t = time(nullptr);
     strftime(date, sizeof date, "%Y-%m-%d %H:%M %Z", localtime(&t));
@@ -840,13 +855,19 @@ void report(const std::string& load_start, int64_t stream_instructions, double m
     printf("\n\n");
 
     const Candidate* k = find_candidate("kestin");
-    printf("Sizes: kestin %s bytes (%s stripped), kestin.exe %s; floor %s bytes (static)\n",
+    printf("Sizes: kestin %s bytes (%s stripped), kestin.exe %s; floor %s bytes (static)",
            k ? file_size(options.kestin).c_str() : "–", k ? stripped_size(options.kestin).c_str() : "–",
            file_size(options.kestin_exe).empty() ? "not built" : (file_size(options.kestin_exe) + " bytes").c_str(),
            file_size(options.floor).c_str());
-    if (stream_instructions >= 0)
-        printf("\nKestin, the same scripted edit with the keys as a byte stream on standard input: %s M instructions\n",
-               fmt(static_cast<double>(stream_instructions) / 1e6, 3).c_str());
+    for (const Candidate& c : candidates)
+        if (c.kind == Kind::kestin && c.name != "kestin")
+            printf("; %s %s bytes (%s stripped)", c.name.c_str(), file_size(c.program).c_str(),
+                   stripped_size(c.program).c_str());
+    printf("\n");
+    for (const Candidate& c : candidates)
+        if (results[c.name].stream_instructions >= 0)
+            printf("\n%s, the same scripted edit with the keys as a byte stream on standard input: %s M instructions\n",
+                   c.name.c_str(), fmt(static_cast<double>(results[c.name].stream_instructions) / 1e6, 3).c_str());
     printf("\nPrograms:\n\n");
     for (const Candidate& c : candidates) printf("- %s: %s — %s\n", c.name.c_str(), c.how.c_str(), c.version.c_str());
 
@@ -937,7 +958,7 @@ void usage() {
     fprintf(stderr,
             "usage: kestin-bench --floor PATH [--kestin PATH] [--kestin-exe PATH] [--rounds N] [--ready-rounds N]\n"
             "                    [--idle-rounds N] [--idle-seconds N] [--quiet-ms N] [--no-callgrind]\n"
-            "                    [--only a,b,...] [--show NAME[:long]]\n");
+            "                    [--only a,b,...] [--show NAME[:long]] [--also NAME=PATH-OF-ANOTHER-KESTIN]\n");
 }
 
 }  // namespace
@@ -963,6 +984,15 @@ int main(int argc, char** argv) {
         else if (a == "--no-callgrind") options.callgrind = false;
         else if (a == "--only") options.only = split(next());
         else if (a == "--show") options.show = next();
+        else if (a == "--also") {
+            std::string spec = next();
+            size_t eq = spec.find('=');
+            if (eq == std::string::npos) {
+                usage();
+                return 3;
+            }
+            options.also.push_back({spec.substr(0, eq), spec.substr(eq + 1)});
+        }
         else if (a == "--help") {
             usage();
             return 0;
@@ -1021,16 +1051,15 @@ int main(int argc, char** argv) {
         fprintf(stderr, "\ridle round %d/%d    ", round + 1, options.idle_rounds);
         measure_idle(rotated(round));
     }
-    int64_t stream_instructions = -1;
     if (options.callgrind && executable("/usr/bin/valgrind")) {
         for (const Candidate* c : order) {
             fprintf(stderr, "\rcallgrind %-8s   ", c->name.c_str());
             measure_instructions(*c);
-            if (c->kind == Kind::kestin) stream_instructions = kestin_stream_instructions(*c);
+            if (c->kind == Kind::kestin) results[c->name].stream_instructions = kestin_stream_instructions(*c);
         }
     }
     fprintf(stderr, "\rdone                   \n");
-    report(load_start, stream_instructions, static_cast<double>(now_ns() - began) / 60e9);
+    report(load_start, static_cast<double>(now_ns() - began) / 60e9);
     system(("rm -rf " + work_dir).c_str());
     return 0;
 }
