@@ -36,7 +36,7 @@ RUNS = {
     "help": dict(
         args=["/?"],
         status=0,
-        stdout=lambda out: check_help(out),
+        stdout=lambda out, exe: check_help(out),
     ),
     # No arguments: the variable-name refusal and the hint, status 3.
     "no-arguments": dict(
@@ -79,6 +79,16 @@ RUNS = {
         stdout=b"Cannot open file for output\r\nUse -h for help\r\n",
         files={"missing/out.bat": None},
     ),
+    # A write to the output file that fails (the disk-full device): the failure report on
+    # standard output and status 101. Every code address must lie inside kestin.exe, so that
+    # the program's map can name it; Wine's unwinder hands out nonsense beyond the image.
+    "failed-write-report": dict(
+        args=["-v", "NAME", "-f", "/dev/full"],
+        env={"NAME": "abc"},
+        stdin=b"\r",
+        status=101,
+        stdout=lambda out, exe: check_failure_report(out, exe, 101),
+    ),
 }
 
 
@@ -97,6 +107,40 @@ def check_help(out):
         raise Failure("a help line ends with a bare CR or LF")
     if not lines[0].startswith(HELP_FIRST_LINE_START) or lines[2] != HELP_USAGE_LINE:
         raise Failure("unexpected help text:\n%s" % out.decode("latin-1"))
+
+
+def image_size(exe):
+    """SizeOfImage from the PE header of exe, as objdump shows it."""
+    objdump = shutil.which("x86_64-w64-mingw32-objdump") or shutil.which("objdump")
+    if objdump is None:
+        raise Failure("no objdump found to read the image size")
+    result = subprocess.run([objdump, "-p", exe], capture_output=True, check=True)
+    for line in result.stdout.decode("latin-1").splitlines():
+        if line.startswith("SizeOfImage"):
+            return int(line.split()[1], 16)
+    raise Failure("objdump shows no SizeOfImage for %s" % exe)
+
+
+def check_failure_report(out, exe, number):
+    """The report after what the run echoed: "Runtime error N at 0x........", the place again,
+    at least one call line, then an empty line; every address an offset inside the image."""
+    text = out.decode("latin-1")
+    start = text.find("Runtime error ")
+    if start < 0:
+        raise Failure("no failure report in %r" % out)
+    lines = text[start:].split("\r\n")
+    head = "Runtime error %d at 0x" % number
+    if not lines[0].startswith(head) or lines[1] != "  0x" + lines[0][len(head):]:
+        raise Failure("unexpected report head %r" % lines[:2])
+    if lines[-2:] != ["", ""] or len(lines) < 5:
+        raise Failure("the report does not end with its call lines and an empty line: %r" % lines)
+    size = image_size(exe)
+    for line in lines[1:-2]:
+        digits = line[len("  0x"):]
+        if not line.startswith("  0x") or len(digits) != 8 or digits != digits.upper():
+            raise Failure("malformed report line %r" % line)
+        if int(digits, 16) >= size:
+            raise Failure("address %s lies outside kestin.exe (image size 0x%X): %r" % (digits, size, lines))
 
 
 def wine_environment(prefix):
@@ -173,7 +217,7 @@ def run_case(name, exe, prefix, work):
         raise Failure("status %d, expected %d; standard output:\n%r" % (result.returncode, case["status"], result.stdout))
     expected_out = case.get("stdout")
     if callable(expected_out):
-        expected_out(result.stdout)
+        expected_out(result.stdout, exe)
     elif expected_out is not None and result.stdout != expected_out:
         raise Failure("standard output %r, expected %r" % (result.stdout, expected_out))
     for file_name, contents in case.get("files", {}).items():

@@ -267,14 +267,33 @@ void platform_module_path(char* buffer, uint32_t size) {
 // ---------------------------------------------------------------------------
 // Diagnostics
 
+// Whether address lies inside the program's own image, whose extent the PE header
+// in memory gives.
+static bool in_program_image(const void* address) {
+    const auto* base = reinterpret_cast<const unsigned char*>(GetModuleHandleA(nullptr));
+    const auto* dos_header = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt_headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos_header->e_lfanew);
+    uintptr_t offset = reinterpret_cast<uintptr_t>(address) - reinterpret_cast<uintptr_t>(base);
+    return offset < nt_headers->OptionalHeader.SizeOfImage;
+}
+
 // Return addresses of the active calls from the system's unwinder, skipping this
-// procedure's own frame besides the frames the caller asked to skip.
+// procedure's own frame besides the frames the caller asked to skip. The trace
+// ends at the first return address outside the program's image: that is the
+// system's thread start, which called the program's entry. Its frames cannot be
+// named from the program's map, and Wine's unwinder hands out meaningless
+// addresses (some of them inside the image) once it has left the program.
 int32_t platform_stack_trace(void** frames, int32_t max, int32_t skip) {
     if (max <= 0) {
         return 0;
     }
     DWORD frames_to_skip = skip > 0 ? static_cast<DWORD>(skip) + 1 : 1;
-    return RtlCaptureStackBackTrace(frames_to_skip, static_cast<DWORD>(max), frames, nullptr);
+    int32_t captured = RtlCaptureStackBackTrace(frames_to_skip, static_cast<DWORD>(max), frames, nullptr);
+    int32_t kept = 0;
+    while (kept < captured && in_program_image(frames[kept])) {
+        ++kept;
+    }
+    return kept;
 }
 
 // The distance of address from the program image's base, which is what the map
