@@ -167,9 +167,8 @@ bool platform_read_input_event(InputEvent* event) {
     return true;
 }
 
-// The pause between polls of the console input: always 1 ms. The console input
-// handle could be waited on, but polling keeps key input on the same footing
-// whether or not a key is waiting.
+// The pause between polls of the console input: 1 ms, whether or not a key is
+// waiting. Key input on the Windows console is polled, never waited for.
 void platform_pause(bool) { Sleep(1); }
 
 // Reads standard input that is a pipe or a file. The writer closing a pipe
