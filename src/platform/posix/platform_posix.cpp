@@ -525,9 +525,30 @@ static void learn_screen() {
 // ---------------------------------------------------------------------------
 // Start and end of the process
 
+// A standard descriptor the parent closed (as ">&-" does) would otherwise be the
+// number the next open() returns, so the output file would become standard output
+// and take the prompt and the echo. Each closed one is taken up by /dev/null opened
+// for the other direction only, so that using it still fails as a closed one does:
+// a write to standard output is a failed write (status 101), a read of standard
+// input is an error that ends the input.
+static void occupy_closed_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        int spare = open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        if (spare >= 0 && spare != fd) {
+            dup2(spare, fd);
+            close(spare);
+        }
+    }
+}
+
 // Keeps the arguments, finds the program's path, and lets a broken pipe on
-// standard output be a failed write (status 101) rather than a silent death.
+// standard output be a failed write (status 101) rather than a silent death; a
+// closed standard descriptor stays closed in effect.
 void platform_start(int argc, char** argv) {
+    occupy_closed_standard_descriptors();
     saved_argc = argc;
     saved_argv = argv;
     signal(SIGPIPE, SIG_IGN);
