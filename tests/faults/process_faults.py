@@ -237,6 +237,22 @@ def group_files(h):
         check(status == 0 and h.read_file("out.bat") == b"SET NAME=x\r\n", "no run after the lock")
     h.case("file-held-by-another-process", file_held_by_another_process)
 
+    def output_file_is_a_standard_stream():
+        # The output file is the file standard output or input already is: the
+        # process holds it itself, so it cannot be opened without sharing. Standard
+        # output gets the refusal; the file never holds prompt and echo around a line.
+        with open(h.path("out.bat"), "wb") as out_file:
+            status, _, _ = h.run(["-v", "name", "-f", "out.bat", "-p", "Please enter the name: "],
+                                 b"abc\r", value="Bob", stdout=out_file)
+        check(status == 3, "standard output: status %d" % status)
+        check(h.read_file("out.bat") == CANNOT_OPEN, "out.bat holds %r" % h.read_file("out.bat"))
+        h.write_file("keys.bat", b"abc\r")
+        with open(h.path("keys.bat"), "rb") as keys_file:
+            status, out, _ = h.run(["-v", "name", "-f", "keys.bat"], value="Bob", stdin=keys_file)
+        check(status == 3 and out == CANNOT_OPEN, "standard input: status %d, %r" % (status, out))
+        check(h.read_file("keys.bat") == b"abc\r", "the input file was changed")
+    h.case("output-file-is-a-standard-stream", output_file_is_a_standard_stream)
+
 
 # ---------------------------------------------------------------------------
 # stdout: standard output full, closed, or a pipe nobody reads

@@ -858,9 +858,24 @@ static uint32_t windows_error(int error) {
 // A file handle is the descriptor + 1, so that descriptor 0 is not "no file".
 static int descriptor(FileHandle handle) { return static_cast<int>(handle) - 1; }
 
+// Whether a file is the one standard input or standard output already has open (as
+// with "-f out.bat >out.bat"). The process itself holds it, so it is shared as a file
+// another process holds: emptying it would lose the input, and the prompt and echo
+// written through standard output would land in the batch file around its line.
+static bool is_standard_stream_file(const struct stat& info) {
+    for (int fd = STDIN_FILENO; fd <= STDOUT_FILENO; ++fd) {
+        struct stat standard;
+        if (fstat(fd, &standard) == 0 && standard.st_dev == info.st_dev && standard.st_ino == info.st_ino) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Creates or empties name for writing, held without sharing: an exclusive
 // advisory lock is taken before the file is emptied, so a file another holder
-// has locked is left as it is and the create fails as a sharing violation (32).
+// has locked is left as it is and the create fails as a sharing violation (32),
+// as it does for the file standard input or output is.
 FileHandle platform_file_create(const char* name, uint32_t* error) {
     int fd = open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -874,7 +889,13 @@ FileHandle platform_file_create(const char* name, uint32_t* error) {
         return 0;
     }
     struct stat info;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
+    bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (regular && is_standard_stream_file(info)) {
+        close(fd);
+        *error = 32;
+        return 0;
+    }
+    if (regular && ftruncate(fd, 0) != 0) {
         *error = windows_error(errno);
         close(fd);
         return 0;
