@@ -11,7 +11,7 @@ seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then
-    targets=(arguments console_events edit_line vt_decoder)
+    targets=(arguments console_events edit_line vt_decoder program)
 fi
 
 cmake --preset fuzz >/dev/null
