@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds kestin and kestin.exe, and runs every test layer
 # from CTest: unit tests, process tests of both programs, terminal and Wine tests;
-# then the unit, process and fault tests once more on a build under AddressSanitizer
-# and UndefinedBehaviorSanitizer.
+# makes and checks the release packages; then the unit, process and fault tests
+# once more on a build under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +14,9 @@ cmake --build --preset windows -j "$jobs"
 cmake --preset native -DKESTIN_WINDOWS_EXE="$PWD/build/windows/kestin.exe"
 cmake --build --preset native -j "$jobs"
 ctest --preset native -j "$jobs"
+
+# The release packages: both made, then each unpacked again and its program run from it.
+scripts/package.sh
 
 # The sanitizer build: the program and the test programs only (the Wine tests of
 # kestin.exe are not repeated, as no kestin.exe is named to it).
