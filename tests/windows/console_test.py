@@ -17,6 +17,7 @@ Every wait is bounded: a stuck console is killed and reported, and the scene fai
 
 import argparse
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -30,6 +31,11 @@ from wine_test import Failure, bounded, wine_environment  # noqa: E402
 SCENE_LIMIT = 90
 READY_LIMIT = 45
 PREFIX_LIMIT = 600
+
+# The symbols of a keypad digit key in the X keymap as xkbcomp writes it: the cursor keysym
+# first ([ KP_Right, KP_6 ], as X starts), or the digit first ([ KP_6, KP_Right ]).
+KEYPAD_CURSOR_FIRST = r"\[\s*(KP_[A-Za-z]+)\s*,\s*(KP_[0-9])\s*\]"
+KEYPAD_DIGIT_FIRST = r"\[\s*(KP_[0-9])\s*,\s*(KP_[A-Za-z]+)\s*\]"
 
 # The console window's width, which the line wraps at.
 CONSOLE_WIDTH = 80
@@ -90,16 +96,16 @@ SCENES = {
     "function-key-ignored": dict(
         value="ab", keys=[("key", "F1", "Up", "Next"), ("type", "c"), ("key", "Return")],
         status=0, result="abc", screen=["Name: abc"]),
-    # Alt held with 6 and 5 on the keypad under Num Lock composes "A" in a Windows console,
-    # whose key events for keypad digits carry no character while Alt is held. Wine's console
-    # gives those presses the digit's character ("6", then "5", control state 0x22), so the
-    # keys take the character path, are withdrawn as Alt+keypad digits, and never reach the
-    # composition: under Wine the line stays as it was. This scene pins down that difference.
-    "alt-keypad-under-wine": dict(
+    # Alt held with digits on the keypad under Num Lock types the character of that decimal code
+    # when Alt is released: 6 5 gives "A", 3 0 0 gives "," (300 modulo 256 is 44). The presses
+    # reach kestin.exe as a Windows console reports them (VK_NUMPAD6, no character, control
+    # state 0x22) thanks to the keypad keymap that the setup loads into the X server.
+    "alt-keypad-composes": dict(
         value="x",
         keys=[("key", "Num_Lock"), ("keydown", "Alt_L"), ("key", "KP_6", "KP_5"), ("keyup", "Alt_L"),
+              ("keydown", "Alt_L"), ("key", "KP_3", "KP_0", "KP_0"), ("keyup", "Alt_L"),
               ("key", "Num_Lock"), ("type", "y"), ("key", "Return")],
-        status=0, result="xy", screen=["Name: xy"]),
+        status=0, result="xA,y", screen=["Name: xA,y"]),
     # The value reaches out.bat exactly; CALLing it would make cmd.exe run & and < > as commands.
     "special-characters": dict(
         value='1%2&3<4>5"6', keys=[("key", "Return")],
@@ -135,14 +141,47 @@ def console_environment(prefix, work):
     return env
 
 
+def load_keypad_keymap(env):
+    """Rearranges the X server's keymap so that each keypad digit key lists its digit keysym first
+    (KP_6, KP_Right instead of KP_Right, KP_6).
+
+    Wine takes a key press's character from the keysym that X gives for the modifiers held. With
+    the stock keymap, X gives KP_6 under Num Lock, and Wine reports the press of keypad 6 with Alt
+    held as VK_NUMPAD6 with the character "6" (control state 0x22), where a Windows console reports
+    no character; kestin.exe then takes the press as a typed digit and drops it as an Alt+keypad
+    digit, so nothing is composed. Rearranged, X gives KP_Right under Num Lock, which has no
+    character, and Wine reports VK_NUMPAD6, no character, control state 0x22, as Windows does.
+    The price, which no other scene meets: under Num Lock a keypad digit without Alt has no
+    character either, and with Num Lock off it gives the digit instead of acting as a cursor key.
+    The X server must have been started with -noreset: a server that resets when its last client
+    leaves would load its stock keymap again before Wine connects."""
+    def read_keymap():
+        result = subprocess.run(bounded(["xkbcomp", "-w", "0", env["DISPLAY"], "-"], 30), env=env,
+                                stdin=subprocess.DEVNULL, capture_output=True)
+        if result.returncode != 0:
+            raise Failure("xkbcomp could not read the keymap: %s" % result.stderr.decode("latin-1"))
+        return result.stdout.decode("latin-1")
+
+    keymap, found = re.subn(KEYPAD_CURSOR_FIRST, r"[ \2, \1 ]", read_keymap())
+    if found != 10:
+        raise Failure("the keymap has %d keypad digit keys like [ KP_Right, KP_6 ], expected 10" % found)
+    load = subprocess.run(bounded(["xkbcomp", "-w", "0", "-", env["DISPLAY"]], 30), env=env,
+                          input=keymap.encode("latin-1"), capture_output=True)
+    loaded = len(re.findall(KEYPAD_DIGIT_FIRST, read_keymap()))
+    if load.returncode != 0 or loaded != 10:
+        raise Failure("the keypad keymap did not load (%d keys rearranged): %s"
+                      % (loaded, load.stderr.decode("latin-1")))
+
+
 def setup(prefix, work):
-    """Starts Xvfb on a free display, detached so that CTest does not wait for it, then makes the
-    prefix with that display, so the console windows of all scenes appear on it."""
+    """Starts Xvfb on a free display, detached so that CTest does not wait for it, loads the keypad
+    keymap into it, then makes the prefix with that display, so the console windows of all scenes
+    appear on it."""
     teardown(prefix, work)
     os.makedirs(work, exist_ok=True)
     read_end, write_end = os.pipe()
     log = open(os.path.join(work, "xvfb.log"), "wb")
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-noreset", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
                               stdin=subprocess.DEVNULL, stdout=log, stderr=log, pass_fds=(write_end,),
                               start_new_session=True)
     os.close(write_end)
@@ -160,6 +199,7 @@ def setup(prefix, work):
     with open(state_file(work), "w") as f:
         f.write("%s %d\n" % (display.decode().strip(), server.pid))
     env = console_environment(prefix, work)
+    load_keypad_keymap(env)
     marker = os.path.join(prefix, ".kestin-prefix-ready")
     if not os.path.exists(marker):
         os.makedirs(prefix, exist_ok=True)
