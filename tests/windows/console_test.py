@@ -25,12 +25,11 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wine_test import Failure, bounded, wine_environment  # noqa: E402
+from wine_test import Failure, bounded, make_prefix, wine_environment  # noqa: E402
 
-# Seconds for the whole console run of one scene, for the editor to come up, and for the prefix.
+# Seconds for the whole console run of one scene, and for the editor to come up.
 SCENE_LIMIT = 90
 READY_LIMIT = 45
-PREFIX_LIMIT = 600
 
 # The symbols of a keypad digit key in the X keymap as xkbcomp writes it: the cursor keysym
 # first ([ KP_Right, KP_6 ], as X starts), or the digit first ([ KP_6, KP_Right ]).
@@ -200,17 +199,7 @@ def setup(prefix, work):
         f.write("%s %d\n" % (display.decode().strip(), server.pid))
     env = console_environment(prefix, work)
     load_keypad_keymap(env)
-    marker = os.path.join(prefix, ".kestin-prefix-ready")
-    if not os.path.exists(marker):
-        os.makedirs(prefix, exist_ok=True)
-        result = subprocess.run(bounded(["wineboot", "-i"], PREFIX_LIMIT), env=env, stdin=subprocess.DEVNULL,
-                                capture_output=True)
-        if result.returncode != 0:
-            raise Failure("wineboot -i ended with status %d:\n%s" % (result.returncode, result.stderr.decode("latin-1")))
-        subprocess.run(bounded(["wineserver", "-w"], PREFIX_LIMIT), env=env, stdin=subprocess.DEVNULL,
-                       capture_output=True)
-        with open(marker, "w") as f:
-            f.write("initialised\n")
+    make_prefix(prefix, env)
     # A Wine server that stays up until the teardown, with the system processes it starts,
     # so that each scene's console does not wait for Wine to start from nothing.
     subprocess.run(bounded(["wineserver", "-p"], 60), env=env, stdin=subprocess.DEVNULL,

@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
-"""wine_test.py - runs kestin.exe under Wine for CTest: the Wine prefix, the imports, and whole runs.
+"""wine_test.py - runs kestin.exe under Wine for CTest: the imports, and whole runs.
 
 Usage: wine_test.py --exe KESTIN_EXE --prefix DIR --work DIR STEP
+The prefix DIR is made beforehand (by the CTest fixture wine.prefix).
 STEP is one of:
-  prefix        creates and initialises the Wine prefix once (the slow first start of Wine)
-  stop-server   ends the Wine server of the prefix after the tests
   imports       checks that kestin.exe needs no DLL beyond KERNEL32 and msvcrt
   run:NAME      one row of RUNS below: kestin.exe with its arguments, environment and
                 standard input, checked for status, standard output and the output file
@@ -18,7 +17,7 @@ import shutil
 import subprocess
 import sys
 
-# Seconds a single run of kestin.exe may take, and the first start of Wine that builds the prefix.
+# Seconds a single run of kestin.exe may take, and the first start of Wine that builds a prefix.
 RUN_LIMIT = 60
 PREFIX_LIMIT = 600
 
@@ -160,13 +159,13 @@ def bounded(command, limit):
     return ["timeout", "-k", "5", str(limit)] + command
 
 
-def make_prefix(prefix):
-    """Creates the prefix once; a marker written at the end tells later runs that it is complete."""
+def make_prefix(prefix, env):
+    """Creates the prefix once, with the Wine environment env; a marker written at the end tells
+    later runs that it is complete."""
     marker = os.path.join(prefix, ".kestin-prefix-ready")
     if os.path.exists(marker):
         return
     os.makedirs(prefix, exist_ok=True)
-    env = wine_environment(prefix)
     result = subprocess.run(bounded(["wineboot", "-i"], PREFIX_LIMIT), env=env,
                             stdin=subprocess.DEVNULL, capture_output=True)
     if result.returncode != 0:
@@ -176,11 +175,6 @@ def make_prefix(prefix):
                    capture_output=True)
     with open(marker, "w") as f:
         f.write("initialised\n")
-
-
-def stop_server(prefix):
-    subprocess.run(bounded(["wineserver", "-k"], RUN_LIMIT), env=wine_environment(prefix),
-                   stdin=subprocess.DEVNULL, capture_output=True)
 
 
 def check_imports(exe):
@@ -246,11 +240,7 @@ def main():
         if getattr(options, name, None):
             setattr(options, name, os.path.abspath(getattr(options, name)))
     try:
-        if options.step == "prefix":
-            make_prefix(options.prefix)
-        elif options.step == "stop-server":
-            stop_server(options.prefix)
-        elif options.step == "imports":
+        if options.step == "imports":
             check_imports(options.exe)
         elif options.step.startswith("run:"):
             run_case(options.step[4:], options.exe, options.prefix, options.work)
