@@ -11,6 +11,7 @@
 // All candidates run interleaved: each round visits every program once, in an
 // order rotated from round to round, so that a change in the machine's load
 // touches all of them alike. Every figure is a median over rounds.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -465,31 +466,43 @@ std::string read_file(const std::string& path) {
 // Process accounting from /proc
 
 struct ProcessCost {
-    int64_t cpu_ns = 0;        // time on a CPU, all threads
-    int64_t voluntary = 0;     // voluntary context switches: each is a sleep that ended in a wake-up
-    int64_t involuntary = 0;
+    int64_t cpu_ns = 0;                 // CPU time of the whole process, threads that ended included
+    std::map<std::string, int64_t> voluntary;  // per thread: voluntary context switches, each a sleep that ended in a wake-up
 };
 
-// Sums the CPU time and context switches of every thread of pid.
+// The CPU time of the process (its CPU-time clock, in nanoseconds) and the voluntary
+// context switches of each of its threads.
 ProcessCost process_cost(pid_t pid) {
     ProcessCost cost;
+    clockid_t clock;
+    timespec ts;
+    if (clock_getcpuclockid(pid, &clock) == 0 && clock_gettime(clock, &ts) == 0)
+        cost.cpu_ns = static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
     std::string base = "/proc/" + std::to_string(pid) + "/task/";
-    std::string listing = first_line_of("ls " + base + " | tr '\\n' ' '");
-    std::stringstream tasks(listing);
-    std::string task;
-    while (tasks >> task) {
-        std::stringstream sched(read_file(base + task + "/schedstat"));
-        int64_t on_cpu = 0;
-        sched >> on_cpu;
-        cost.cpu_ns += on_cpu;
+    DIR* dir = opendir(base.c_str());
+    if (!dir) return cost;
+    while (dirent* entry = readdir(dir)) {
+        std::string task = entry->d_name;
+        if (task == "." || task == "..") continue;
         std::stringstream status(read_file(base + task + "/status"));
         std::string line;
-        while (std::getline(status, line)) {
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) cost.voluntary += atoll(line.c_str() + 24);
-            if (line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) cost.involuntary += atoll(line.c_str() + 27);
-        }
+        while (std::getline(status, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) cost.voluntary[task] = atoll(line.c_str() + 24);
     }
+    closedir(dir);
     return cost;
+}
+
+// Wake-ups between two readings: the growth of each thread's count; a thread that
+// started in between counts whole, one that ended in between is lost (rare: it
+// would have to start and end while the program waits for a key).
+int64_t wakeups_between(const ProcessCost& before, const ProcessCost& after) {
+    int64_t total = 0;
+    for (const auto& [task, count] : after.voluntary) {
+        auto it = before.voluntary.find(task);
+        total += count - (it == before.voluntary.end() ? 0 : it->second);
+    }
+    return total;
 }
 
 // A field (in kB) of /proc/<pid>/status, such as VmHWM; -1 when absent.
@@ -702,7 +715,7 @@ void measure_idle(const std::vector<const Candidate*>& order) {
         }
         ProcessCost after = process_cost(s.pid);
         r.idle_us_per_s.push_back(static_cast<double>(after.cpu_ns - before[i].cpu_ns) / 1e3 / seconds);
-        r.wakeups_per_s.push_back(static_cast<double>(after.voluntary - before[i].voluntary) / seconds);
+        r.wakeups_per_s.push_back(static_cast<double>(wakeups_between(before[i], after)) / seconds);
     }
     for (Session* s : waiting) accept(*s, SHORT_VALUE);
     for (Session& s : sessions) close_session(s);
