@@ -447,8 +447,9 @@ class Terminal:
     with this side answering the cursor-position question and reading everything
     it writes."""
 
-    def __init__(self, h, args, value, columns=80, rows=24):
+    def __init__(self, h, args, value, columns=80, rows=24, answer=True):
         self.h = h
+        self.answer = answer  # whether ESC [ 6 n is answered
         self.master, self.slave = pty.openpty()
         self.set_size(columns, rows)
         self.mode_before = termios.tcgetattr(self.slave)
@@ -484,7 +485,7 @@ class Terminal:
                 return
             pending = bytes(self.output[-3:]) + chunk
             self.output += chunk
-            if b"\x1b[6n" in pending:
+            if self.answer and b"\x1b[6n" in pending:
                 os.write(self.master, b"\x1b[1;1R")
 
     def wait_for(self, text, seconds=30):
@@ -588,6 +589,47 @@ def group_terminal(h):
         on_terminal(["-v", "name", "-f", "out.bat", "-p", "P: "], "init", drive)
     h.case("terminal-resized-while-editing", resized)
 
+    def odd_window_sizes():
+        # Windows of no size, a single cell, a few cells and the largest size, each
+        # shrunk to one cell while editing: the edit comes out the same.
+        expected = b"SET NAME=" + b"q" * 100 + b"inixyzabc\r\n"
+        for columns, rows in ((0, 0), (1, 1), (2, 1), (1, 3), (3, 2), (80, 1), (65535, 65535)):
+            def drive(term):
+                term.pump(1.0)  # the start-up, whatever the prompt's wrapping
+                term.send(b"\x7fabc" + b"\x1b[D" * 3 + b"xyz")
+                term.pump(0.3)
+                term.set_size(1, 1)
+                os.killpg(term.process.pid, signal.SIGWINCH)
+                term.send(b"\x1b[H" + b"q" * 100 + b"\r")
+                status = term.finish(60)
+                check(status == 0, "%dx%d: status %d" % (columns, rows, status))
+                check(h.read_file("out.bat") == expected,
+                      "%dx%d: out.bat holds %r" % (columns, rows, h.read_file("out.bat")))
+                term.check_mode_restored()
+            on_terminal(["-v", "name", "-f", "out.bat", "-p", "Prompt: "], "init", drive,
+                        columns=columns, rows=rows)
+    h.case("odd-window-sizes", odd_window_sizes)
+
+    def cursor_question_unanswered():
+        # A terminal that never answers where its cursor is, or answers only after the
+        # program gave up waiting: editing works, and the late answer is no key.
+        for late in (False, True):
+            def drive(term):
+                term.pump(1.5 if not late else 0.1)
+                if late:
+                    time.sleep(1.0)
+                    os.write(term.master, b"\x1b[5;7R")
+                term.send(b"x")
+                term.pump(0.2)
+                term.send(b"\r")
+                status = term.finish(60)
+                check(status == 0, "status %d" % status)
+                check(h.read_file("out.bat") == b"SET NAME=initx\r\n",
+                      "out.bat holds %r" % h.read_file("out.bat"))
+                term.check_mode_restored()
+            on_terminal(["-v", "name", "-f", "out.bat", "-p", "P: "], "init", drive, answer=False)
+    h.case("cursor-question-unanswered-or-late", cursor_question_unanswered)
+
     def ended_by(signal_number):
         def body():
             def drive(term):
@@ -601,6 +643,23 @@ def group_terminal(h):
                 term.check_mode_restored()
             on_terminal(["-v", "name", "-f", "out.bat", "-p", "P: "], "init", drive)
         return body
+    def terminal_closed():
+        # The terminal goes away (its window closed) while editing: the program ends
+        # as a hang-up ends it, and the file stays, created and empty.
+        def drive(term):
+            term.wait_for(b"init")
+            term.send(b"xy")
+            term.wait_for(b"y")
+            os.close(term.master)
+            term.master = os.open("/dev/null", os.O_RDONLY)  # for close()
+            try:
+                status = term.process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                raise CaseFailed("the program did not end after its terminal closed")
+            check(status == -signal.SIGHUP, "status %d" % status)
+            check(h.read_file("out.bat") == b"", "out.bat holds %r" % h.read_file("out.bat"))
+        on_terminal(["-v", "name", "-f", "out.bat", "-p", "P: "], "init", drive)
+    h.case("terminal-closed-while-editing", terminal_closed)
     h.case("sigterm-while-editing", ended_by(signal.SIGTERM))
     h.case("sighup-while-editing", ended_by(signal.SIGHUP))
 
