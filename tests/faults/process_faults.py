@@ -17,6 +17,7 @@ GROUP is files, stdout, input or terminal. Exit status 0 when every case passed
 
 import argparse
 import fcntl
+import itertools
 import os
 import pty
 import random
@@ -447,11 +448,20 @@ class Terminal:
     with this side answering the cursor-position question and reading everything
     it writes."""
 
-    def __init__(self, h, args, value, columns=80, rows=24, answer=True):
+    def __init__(self, h, args, value, columns=80, rows=24, answer=True, odd_mode=False):
         self.h = h
         self.answer = answer  # whether ESC [ 6 n is answered
         self.master, self.slave = pty.openpty()
         self.set_size(columns, rows)
+        if odd_mode:
+            # A mode no terminal starts in, so that only a true restore gives it back.
+            mode = termios.tcgetattr(self.slave)
+            mode[0] |= termios.IXANY | termios.IMAXBEL
+            mode[3] &= ~(termios.ECHOE | termios.ECHOK)
+            mode[6][termios.VMIN] = 7
+            mode[6][termios.VTIME] = 3
+            mode[6][termios.VERASE] = b"\x08"
+            termios.tcsetattr(self.slave, termios.TCSANOW, mode)
         self.mode_before = termios.tcgetattr(self.slave)
         self.output = bytearray()
         self.mark = 0  # where the output after the last keys sent begins
@@ -641,8 +651,9 @@ def group_terminal(h):
                 check(status == -signal_number, "status %d" % status)
                 check(h.read_file("out.bat") == b"", "out.bat holds %r" % h.read_file("out.bat"))
                 term.check_mode_restored()
-            on_terminal(["-v", "name", "-f", "out.bat", "-p", "P: "], "init", drive)
+            on_terminal(["-v", "name", "-f", "out.bat", "-p", "P: "], "init", drive, odd_mode=True)
         return body
+
     def terminal_closed():
         # The terminal goes away (its window closed) while editing: the program ends
         # as a hang-up ends it, and the file stays, created and empty.
@@ -662,11 +673,13 @@ def group_terminal(h):
     h.case("terminal-closed-while-editing", terminal_closed)
     h.case("sigterm-while-editing", ended_by(signal.SIGTERM))
     h.case("sighup-while-editing", ended_by(signal.SIGHUP))
+    h.case("sigint-from-outside-while-editing", ended_by(signal.SIGINT))
 
     def ctrl_c_restores():
-        # The usual endings restore the mode as well.
+        # The usual endings restore the mode as well, the terminal's own or an odd one.
         # Esc comes alone: Esc with a byte right behind it is that key with Alt.
-        for keys, expected in (([b"\x03"], 1), ([b"\x1b", b"\r"], 2), ([b"\r"], 0)):
+        for (keys, expected), odd in itertools.product(
+                (([b"\x03"], 1), ([b"\x1b", b"\r"], 2), ([b"\r"], 0)), (False, True)):
             def drive(term):
                 term.wait_for(b"init")
                 for piece in keys:
@@ -675,7 +688,7 @@ def group_terminal(h):
                 status = term.finish(30)
                 check(status == expected, "status %d, expected %d" % (status, expected))
                 term.check_mode_restored()
-            on_terminal(["-v", "name", "-f", "out.bat"], "init", drive)
+            on_terminal(["-v", "name", "-f", "out.bat"], "init", drive, odd_mode=odd)
     h.case("terminal-mode-restored-at-every-end", ctrl_c_restores)
 
 
