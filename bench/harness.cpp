@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
@@ -58,11 +59,12 @@ struct Options {
     std::string kestin_exe;        // path of kestin.exe, for its size only
     std::string floor;             // path of the static floor program
     int ready_rounds = 20;         // sessions per program that only measure ready and accept
-    int echo_rounds = 5;           // sessions per program and value length that type 50 keys
+    int echo_rounds = 8;           // sessions per program and value length that type 50 keys
     int idle_rounds = 3;           // idle measurements per program
     int idle_seconds = 5;          // length of one idle measurement
     int quiet_ms = 25;             // silence after which a program's answer counts as complete
     bool callgrind = true;         // count instructions with valgrind's callgrind
+    bool pin = false;              // harness on the first CPU, programs on the second
     std::vector<std::string> only; // run only these programs (by name)
     std::string show;              // debug: run one session of this program and print its screens
     std::vector<std::pair<std::string, std::string>> also;  // further kestin builds to compare: name, path
@@ -279,6 +281,14 @@ std::string screen_dump(const Session& s) {
     return dump;
 }
 
+// Keeps the calling thread (and what it starts from now on) on one CPU.
+void pin_to_cpu(int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    sched_setaffinity(0, sizeof set, &set);
+}
+
 // Starts program argv in a new 80x24 pseudo-terminal as the leader of its own
 // session, with env as its environment. extra_fd3 is a file opened on descriptor 3.
 bool spawn(Session& s, const std::vector<std::string>& argv, const std::vector<std::string>& env,
@@ -317,8 +327,13 @@ bool spawn(Session& s, const std::vector<std::string>& argv, const std::vector<s
     posix_spawnattr_init(&attr);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
 
+    // The child inherits the CPU set of the moment it is made: the programs run on
+    // CPU 1 and the harness on CPU 0, so that every program's key and answer take
+    // the same path between the two.
+    if (options.pin) pin_to_cpu(1);
     s.spawned = now_ns();
     int failed = posix_spawn(&s.pid, args[0], &actions, &attr, args.data(), envp.data());
+    if (options.pin) pin_to_cpu(0);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (failed) {
@@ -527,6 +542,7 @@ struct Results {
     std::vector<double> hwm_kb;
     int64_t instructions = -1;        // callgrind, scripted edit in the terminal
     int64_t stream_instructions = -1; // callgrind, the same edit as a key-byte stream (kestin only)
+    double instructions_per_key = NAN; // callgrind, growth per typed letter
     std::vector<std::string> failures;
 };
 
@@ -737,28 +753,50 @@ int64_t collected_instructions(const std::string& log) {
 const char* SCRIPTED_KEYS = "wxyz\x7f\x7f";
 const char* SCRIPTED_RESULT_TAIL = "wx";
 
-// Counts the instructions of a whole run of c (start, the scripted edit, Enter)
-// under callgrind, in the pseudo-terminal like the other measurements.
-void measure_instructions(const Candidate& c) {
+// Counts the instructions of a whole run of c (start, the scripted edit, then
+// extra_keys more letters, Enter) under callgrind, in the pseudo-terminal like the
+// other measurements. Each key waits for its answer and a short silence, so that
+// keys arrive one at a time as typed. Returns -1 on failure (recorded).
+int64_t count_instructions(const Candidate& c, int extra_keys) {
     Results& r = results[c.name];
-    std::string log = work_dir + "/" + c.name + ".callgrind.log";
+    std::string log = work_dir + "/" + c.name + "-" + std::to_string(extra_keys) + ".callgrind.log";
     Session s;
     if (!start(s, c, SHORT_VALUE, false,
                {"/usr/bin/valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", "--log-file=" + log}))
-        return;
+        return -1;
     if (wait_for_screen(s, [](const std::string& t) { return shows_prompt_and_value(t, SHORT_VALUE); }, 120000) < 0) {
         r.failures.push_back("not ready under callgrind");
         close_session(s);
-        return;
+        return -1;
     }
     wait_quiet(s, 300, 10000);
-    for (const char* k = SCRIPTED_KEYS; *k; ++k) {
-        type(s, std::string(1, *k));
-        wait_quiet(s, 300, 10000);
+    std::string keys = SCRIPTED_KEYS;
+    std::string edited = std::string(SHORT_VALUE) + SCRIPTED_RESULT_TAIL;
+    for (int i = 0; i < extra_keys; ++i) {
+        keys.push_back(static_cast<char>('a' + i % 26));
+        edited.push_back(keys.back());
     }
-    if (!std::isnan(accept(s, std::string(SHORT_VALUE) + SCRIPTED_RESULT_TAIL, 120000)))
-        r.instructions = collected_instructions(log);
+    for (char k : keys) {
+        int64_t before = s.last_data;
+        type(s, std::string(1, k));
+        int64_t sent = now_ns();
+        while (s.last_data == before && !s.hung_up && now_ns() - sent < 10000000000LL) pump_one(s, 1000);
+        wait_quiet(s, 50, 10000);
+    }
+    int64_t count = -1;
+    if (!std::isnan(accept(s, edited, 120000))) count = collected_instructions(log);
     close_session(s);
+    return count;
+}
+
+// The instructions of the scripted edit, and per key: the growth of the count
+// when 50 more letters are typed, divided by 50.
+void measure_instructions(const Candidate& c) {
+    Results& r = results[c.name];
+    r.instructions = count_instructions(c, 0);
+    int64_t more = count_instructions(c, ECHO_KEYS);
+    if (r.instructions >= 0 && more >= 0)
+        r.instructions_per_key = static_cast<double>(more - r.instructions) / ECHO_KEYS;
 }
 
 // Counts Kestin's instructions for the same edit with the keys given as a byte
@@ -828,13 +866,14 @@ void report(const std::string& load_start, double minutes) {
     printf("- Machine: %s\n", machine_line().c_str());
     printf("- Load average (1, 5, 15 min): %s at start, %s at end\n", load_start.c_str(), load_average().c_str());
     printf("- Terminal: %dx%d pseudo-terminal, libvterm answering the cursor-position query; "
-           "%d ready rounds, %d echo rounds of %d keys, %d idle rounds of %d s, quiet gap %d ms\n\n",
+           "%d ready rounds, %d echo rounds of %d keys, %d idle rounds of %d s, quiet gap %d ms; %s\n\n",
            COLS, ROWS, options.ready_rounds, options.echo_rounds, ECHO_KEYS, options.idle_rounds,
-           options.idle_seconds, options.quiet_ms);
+           options.idle_seconds, options.quiet_ms,
+           options.pin ? "harness pinned to CPU 0, programs to CPU 1" : "no CPU pinning");
 
     printf("| Program | Ready ms | Echo µs p50 / p90 / max | Echo at start of 2000 chars µs p50 / p90 / max "
-           "| Accept ms | Idle CPU µs/s | Wake-ups/s | Peak RSS KiB | Instructions, scripted edit |\n");
-    printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|\n");
+           "| Accept ms | Idle CPU µs/s | Wake-ups/s | Peak RSS KiB | Instructions, scripted edit | Instructions per key |\n");
+    printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
     for (const Candidate& c : candidates) {
         Results& r = results[c.name];
         std::string instr = r.instructions < 0 ? "–" : fmt(static_cast<double>(r.instructions) / 1e6, 2) + " M";
@@ -842,11 +881,12 @@ void report(const std::string& load_start, double minutes) {
                                     ? "n/a"
                                     : fmt(median(r.long_p50), 0) + " / " + fmt(median(r.long_p90), 0) + " / " +
                                           fmt(median(r.long_max), 0);
-        printf("| %s | %s | %s / %s / %s | %s | %s | %s | %s | %s | %s |\n", c.name.c_str(),
+        printf("| %s | %s | %s / %s / %s | %s | %s | %s | %s | %s | %s | %s |\n", c.name.c_str(),
                fmt(median(r.ready_ms), 2).c_str(), fmt(median(r.echo_p50), 0).c_str(),
                fmt(median(r.echo_p90), 0).c_str(), fmt(median(r.echo_max), 0).c_str(), long_echo.c_str(),
                fmt(median(r.accept_ms), 2).c_str(), fmt(median(r.idle_us_per_s), 1).c_str(),
-               fmt(median(r.wakeups_per_s), 1).c_str(), fmt(median(r.hwm_kb), 0).c_str(), instr.c_str());
+               fmt(median(r.wakeups_per_s), 1).c_str(), fmt(median(r.hwm_kb), 0).c_str(), instr.c_str(),
+               fmt(r.instructions_per_key, 0).c_str());
     }
     printf("\n");
 
@@ -917,9 +957,10 @@ void report(const std::string& load_start, double minutes) {
            fmt(kready - floor_ready, 2).c_str());
     double bash_p50 = find_candidate("bash") ? median(results["bash"].echo_p50) : NAN;
     double bash_long = find_candidate("bash") ? median(results["bash"].long_p50) : NAN;
-    printf("- echo p50 no worse than bash's: %s (kestin %s µs, bash %s µs)\n",
+    printf("- echo p50 no worse than bash's: %s (kestin %s µs, bash %s µs; per key kestin runs %s instructions, bash %s)\n",
            verdict(!std::isnan(bash_p50) && !std::isnan(median(kr.echo_p50)), median(kr.echo_p50) <= bash_p50),
-           fmt(median(kr.echo_p50), 0).c_str(), fmt(bash_p50, 0).c_str());
+           fmt(median(kr.echo_p50), 0).c_str(), fmt(bash_p50, 0).c_str(), fmt(kr.instructions_per_key, 0).c_str(),
+           fmt(find_candidate("bash") ? results["bash"].instructions_per_key : NAN, 0).c_str());
     printf("- echo p50 on the 2000-character line no worse than bash's: %s (kestin %s µs, bash %s µs)\n",
            verdict(!std::isnan(bash_long) && !std::isnan(median(kr.long_p50)), median(kr.long_p50) <= bash_long),
            fmt(median(kr.long_p50), 0).c_str(), fmt(bash_long, 0).c_str());
@@ -970,7 +1011,7 @@ std::vector<std::string> split(const std::string& text) {
 void usage() {
     fprintf(stderr,
             "usage: kestin-bench --floor PATH [--kestin PATH] [--kestin-exe PATH] [--rounds N] [--ready-rounds N]\n"
-            "                    [--idle-rounds N] [--idle-seconds N] [--quiet-ms N] [--no-callgrind]\n"
+            "                    [--idle-rounds N] [--idle-seconds N] [--quiet-ms N] [--no-callgrind] [--pin]\n"
             "                    [--only a,b,...] [--show NAME[:long]] [--also NAME=PATH-OF-ANOTHER-KESTIN]\n");
 }
 
@@ -995,6 +1036,7 @@ int main(int argc, char** argv) {
         else if (a == "--idle-seconds") options.idle_seconds = atoi(next().c_str());
         else if (a == "--quiet-ms") options.quiet_ms = atoi(next().c_str());
         else if (a == "--no-callgrind") options.callgrind = false;
+        else if (a == "--pin") options.pin = true;
         else if (a == "--only") options.only = split(next());
         else if (a == "--show") options.show = next();
         else if (a == "--also") {
@@ -1016,6 +1058,8 @@ int main(int argc, char** argv) {
         }
     }
     signal(SIGPIPE, SIG_IGN);
+    if (sysconf(_SC_NPROCESSORS_ONLN) < 2) options.pin = false;
+    if (options.pin) pin_to_cpu(0);
 
     // A 2000-character value without repeats that a screen check could mistake.
     uint32_t seed = 12345;
