@@ -538,6 +538,7 @@ int64_t status_kb(pid_t pid, const char* field) {
 struct Results {
     std::vector<double> ready_ms, accept_ms;
     std::vector<double> ready_by_round;                      // ready rounds only, NaN where one failed
+    std::vector<double> echo_by_round, long_by_round;        // per-run p50 by echo round, NaN where one failed
     std::vector<double> echo_p50, echo_p90, echo_max;        // per run, microseconds
     std::vector<double> long_p50, long_p90, long_max;        // cursor at the start of 2000 characters
     std::vector<double> long_first_p50;                      // first byte of the answer, same runs
@@ -640,6 +641,7 @@ void measure_ready(const Candidate& c) {
 void measure_echo(const Candidate& c, bool at_start) {
     Results& r = results[c.name];
     const std::string& value = at_start ? long_value : std::string(SHORT_VALUE);
+    (at_start ? r.long_by_round : r.echo_by_round).push_back(NAN);
     Session s;
     if (!start(s, c, value, at_start)) return;
     int64_t ready = wait_for_screen(s, [&](const std::string& t) { return shows_prompt_and_value(t, value); }, 10000);
@@ -697,10 +699,12 @@ void measure_echo(const Candidate& c, bool at_start) {
             r.long_p90.push_back(quantile(full, 0.9));
             r.long_max.push_back(quantile(full, 1.0));
             r.long_first_p50.push_back(quantile(first, 0.5));
+            r.long_by_round.back() = r.long_p50.back();
         } else {
             r.echo_p50.push_back(quantile(full, 0.5));
             r.echo_p90.push_back(quantile(full, 0.9));
             r.echo_max.push_back(quantile(full, 1.0));
+            r.echo_by_round.back() = r.echo_p50.back();
         }
     }
     close_session(s);
@@ -862,6 +866,21 @@ const Candidate* find_candidate(const std::string& name) {
     return nullptr;
 }
 
+// The median of the differences a[i] - b[i] over the rounds both have, and how many
+// of those rounds a was the lower: a comparison that a change of load between
+// rounds moves less than the difference of the two medians.
+std::string paired(const std::vector<double>& a, const std::vector<double>& b, int decimals, const char* unit) {
+    std::vector<double> differences;
+    int lower = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        if (!std::isnan(a[i]) && !std::isnan(b[i])) {
+            differences.push_back(a[i] - b[i]);
+            if (a[i] < b[i]) ++lower;
+        }
+    return "median of the per-round differences " + fmt(median(differences), decimals) + " " + unit + ", lower in " +
+           std::to_string(lower) + " of " + std::to_string(differences.size()) + " rounds";
+}
+
 void report(const std::string& load_start, double minutes) {
     char date[64];
     time_t t = time(nullptr);
@@ -957,27 +976,20 @@ void report(const std::string& load_start, double minutes) {
            verdict(!std::isnan(kready) && best_peer < INFINITY, kready < best_peer), fmt(kready, 2).c_str(),
            best_name.c_str(), fmt(best_peer, 2).c_str());
     double floor_ready = find_candidate("floor") ? median(results["floor"].ready_ms) : NAN;
-    // Paired: kestin and the floor ran in the same rounds, so the median of the
-    // per-round differences is less moved by a change of load than the difference of medians.
-    std::vector<double> differences;
-    if (find_candidate("floor"))
-        for (size_t i = 0; i < kr.ready_by_round.size() && i < results["floor"].ready_by_round.size(); ++i)
-            if (!std::isnan(kr.ready_by_round[i]) && !std::isnan(results["floor"].ready_by_round[i]))
-                differences.push_back(kr.ready_by_round[i] - results["floor"].ready_by_round[i]);
-    double paired = median(differences);
-    printf("- time to ready within 0.5 ms of the floor: %s (kestin − floor = %s ms; median of the per-round "
-           "differences %s ms over %zu rounds)\n",
+    printf("- time to ready within 0.5 ms of the floor: %s (kestin − floor = %s ms; %s)\n",
            verdict(!std::isnan(kready) && !std::isnan(floor_ready), kready - floor_ready <= 0.5),
-           fmt(kready - floor_ready, 2).c_str(), fmt(paired, 2).c_str(), differences.size());
+           fmt(kready - floor_ready, 2).c_str(), paired(kr.ready_by_round, results["floor"].ready_by_round, 2, "ms").c_str());
     double bash_p50 = find_candidate("bash") ? median(results["bash"].echo_p50) : NAN;
     double bash_long = find_candidate("bash") ? median(results["bash"].long_p50) : NAN;
-    printf("- echo p50 no worse than bash's: %s (kestin %s µs, bash %s µs; per key kestin runs %s instructions, bash %s)\n",
+    printf("- echo p50 no worse than bash's: %s (kestin %s µs, bash %s µs; %s; per key kestin runs %s instructions, bash %s)\n",
            verdict(!std::isnan(bash_p50) && !std::isnan(median(kr.echo_p50)), median(kr.echo_p50) <= bash_p50),
-           fmt(median(kr.echo_p50), 0).c_str(), fmt(bash_p50, 0).c_str(), fmt(kr.instructions_per_key, 0).c_str(),
+           fmt(median(kr.echo_p50), 0).c_str(), fmt(bash_p50, 0).c_str(),
+           paired(kr.echo_by_round, results["bash"].echo_by_round, 0, "µs").c_str(), fmt(kr.instructions_per_key, 0).c_str(),
            fmt(find_candidate("bash") ? results["bash"].instructions_per_key : NAN, 0).c_str());
-    printf("- echo p50 on the 2000-character line no worse than bash's: %s (kestin %s µs, bash %s µs)\n",
+    printf("- echo p50 on the 2000-character line no worse than bash's: %s (kestin %s µs, bash %s µs; %s)\n",
            verdict(!std::isnan(bash_long) && !std::isnan(median(kr.long_p50)), median(kr.long_p50) <= bash_long),
-           fmt(median(kr.long_p50), 0).c_str(), fmt(bash_long, 0).c_str());
+           fmt(median(kr.long_p50), 0).c_str(), fmt(bash_long, 0).c_str(),
+           paired(kr.long_by_round, results["bash"].long_by_round, 0, "µs").c_str());
     printf("- idle CPU under 0.1 ms per second: %s (%s µs/s)\n",
            verdict(!kr.idle_us_per_s.empty(), median(kr.idle_us_per_s) < 100.0),
            fmt(median(kr.idle_us_per_s), 1).c_str());
