@@ -259,7 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         }
         if (letter != '?' && (letter == ':' || std::strchr(OPTION_SPEC, letter) == nullptr)) {
-            fail("next_option delivers a letter outside the spec", std::string(1, letter));
+            fail("next_option delivers a letter the option list lacks", std::string(1, letter));
         }
         if (std::strlen(option_value()) > static_cast<size_t>(MAX_ARGUMENT_LENGTH)) {
             fail("an option value is longer than 255 characters", option_value());
