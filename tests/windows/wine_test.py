@@ -236,9 +236,8 @@ def main():
     parser.add_argument("step")
     options = parser.parse_args()
     # Wine needs an absolute prefix, and the runs change their working folder.
-    for name in ("exe", "screen", "prefix", "work"):
-        if getattr(options, name, None):
-            setattr(options, name, os.path.abspath(getattr(options, name)))
+    for name in ("exe", "prefix", "work"):
+        setattr(options, name, os.path.abspath(getattr(options, name)))
     try:
         if options.step == "imports":
             check_imports(options.exe)
